@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/DateTime.h"
+#include "platform/Object.h"
 #include "platform/Values.h"
 
 // Names of the built-in path variables (written without the "cvp" prefix: %PID%, %Date%).
