@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
@@ -33,7 +34,14 @@ using TMessageDlgFunc = std::function<int(const std::string& caption, const std:
                                           TMsgDlgType type, TMsgDlgButtons buttons, int helpContext)>;
 
 // Installs the dialog function; an empty function restores the default (answer No).
+// Safe to call while other threads show dialogs: a dialog already running keeps the
+// function it started with.
 void SetMessageDlgFunc(TMessageDlgFunc func);
 // Shows the dialog on the calling thread (the caller makes sure that is the main thread).
 int MessageDlg(const std::string& caption, const std::string& message, TMsgDlgType type,
                TMsgDlgButtons buttons, int helpContext = 0);
+
+// The title a dialog of this type gets when its caption is empty ("Confirmation" for
+// mtConfirmation, ...; "" for mtCustom, which takes the program's title). MessageDlg passes
+// an empty caption on unchanged: the installed function titles the dialog with this.
+std::string MsgDlgDefaultCaption(TMsgDlgType type);
