@@ -1,0 +1,5 @@
+# Every test program of this folder loads plugins: the fixtures and the demo plugin.
+foreach(f ${files})
+  get_filename_component(name ${f} NAME_WE)
+  kexo_use_fixtures(plugin_${name})
+endforeach()
