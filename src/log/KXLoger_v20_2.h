@@ -61,6 +61,7 @@ public:
     std::string CurrentName() const;
     void SetCurrentName(std::string Value);
     TDateTime LastDate() const { return FLastDate; }
+    void SetLastDate(TDateTime Value) { FLastDate = Value; }
     std::string& Buffer() { return FBuffer; }
 
 private:

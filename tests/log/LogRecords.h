@@ -1,0 +1,82 @@
+#pragma once
+// Reads a log file back into its parts: byte order mark, header record and whole entry
+// records. Anything that does not fit the layout is reported, so a torn or interleaved
+// record fails the test that reads it.
+
+#include <regex>
+#include <string>
+#include <vector>
+
+struct TLogFileParts {
+    bool Valid = false;
+    std::string Error;           // what did not fit, when not Valid
+    std::string HeaderLine;      // "[time]VersionInfo\<n>" without CR LF
+    std::string HeaderText;      // the n bytes after it
+    std::vector<std::string> Records;  // each whole: head line, CR LF, [body, CR LF]
+    std::vector<std::string> Bodies;   // the counted body of each record ("" when none)
+};
+
+inline TLogFileParts ParseLogFile(const std::string& bytes) {
+    TLogFileParts out;
+    auto fail = [&](std::string why, size_t at) {
+        out.Error = why + " at byte " + std::to_string(at);
+        return out;
+    };
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return fail("no byte order mark", 0);
+    size_t pos = 3;
+    size_t eol = bytes.find("\r\n", pos);
+    if (eol == std::string::npos) return fail("no header line", pos);
+    out.HeaderLine = bytes.substr(pos, eol - pos);
+    static const std::regex headerLine(R"(^\[\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d:\d{3}\]VersionInfo\\(\d+)$)");
+    std::smatch m;
+    if (!std::regex_match(out.HeaderLine, m, headerLine)) return fail("bad header line", pos);
+    size_t headerSize = std::stoul(m[1].str());
+    pos = eol + 2;
+    if (pos + headerSize > bytes.size()) return fail("short header", pos);
+    out.HeaderText = bytes.substr(pos, headerSize);
+    pos += headerSize;
+
+    while (pos < bytes.size()) {
+        size_t start = pos;
+        eol = bytes.find("\r\n", pos);
+        if (eol == std::string::npos) return fail("unterminated head line", pos);
+        std::string head = bytes.substr(pos, eol - pos);
+        if (head.size() < 25 || head[0] != '[' || head[24] != ']') return fail("head without time stamp", pos);
+        size_t lastBracket = head.rfind(']');
+        std::string digits = head.substr(lastBracket + 1);
+        if (digits.find_first_not_of("0123456789") != std::string::npos) return fail("bad size", pos);
+        pos = eol + 2;
+        std::string body;
+        if (!digits.empty()) {
+            size_t size = std::stoul(digits);
+            if (pos + size + 2 > bytes.size()) return fail("short body", pos);
+            body = bytes.substr(pos, size);
+            pos += size;
+            if (bytes.compare(pos, 2, "\r\n") != 0) return fail("no empty line after body", pos);
+            pos += 2;
+        }
+        out.Records.push_back(bytes.substr(start, pos - start));
+        out.Bodies.push_back(body);
+    }
+    out.Valid = true;
+    return out;
+}
+
+// Replaces what differs from run to run: time stamps, thread ids and object addresses.
+inline std::string NormalizeLogText(const std::string& text) {
+    static const std::regex time(R"(\[\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d:\d{3}\])");
+    static const std::regex thread(R"(ThreadID: 0x[0-9A-F]{4,})");
+    static const std::regex address(R"(\(0x[0-9A-F]{4,}\))");
+    std::string s = std::regex_replace(text, time, "[TIME]");
+    s = std::regex_replace(s, thread, "ThreadID: 0xTHREAD");
+    return std::regex_replace(s, address, "(0xADDR)");
+}
+
+// The records of a file, all joined, or the parse error.
+inline std::string RecordsText(const std::string& bytes) {
+    TLogFileParts parts = ParseLogFile(bytes);
+    if (!parts.Valid) return "<" + parts.Error + ">";
+    std::string all;
+    for (const auto& r : parts.Records) all += r;
+    return all;
+}
