@@ -12,11 +12,13 @@ struct TLogFileParts {
     std::string Error;           // what did not fit, when not Valid
     std::string HeaderLine;      // "[time]VersionInfo\<n>" without CR LF
     std::string HeaderText;      // the n bytes after it
+    std::string Rest;            // everything after the header record
     std::vector<std::string> Records;  // each whole: head line, CR LF, [body, CR LF]
     std::vector<std::string> Bodies;   // the counted body of each record ("" when none)
 };
 
-inline TLogFileParts ParseLogFile(const std::string& bytes) {
+// parseRecords false: stop after the header record (entries of a free form).
+inline TLogFileParts ParseLogFile(const std::string& bytes, bool parseRecords = true) {
     TLogFileParts out;
     auto fail = [&](std::string why, size_t at) {
         out.Error = why + " at byte " + std::to_string(at);
@@ -35,6 +37,11 @@ inline TLogFileParts ParseLogFile(const std::string& bytes) {
     if (pos + headerSize > bytes.size()) return fail("short header", pos);
     out.HeaderText = bytes.substr(pos, headerSize);
     pos += headerSize;
+    out.Rest = bytes.substr(pos);
+    if (!parseRecords) {
+        out.Valid = true;
+        return out;
+    }
 
     while (pos < bytes.size()) {
         size_t start = pos;
