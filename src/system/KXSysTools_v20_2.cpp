@@ -140,7 +140,9 @@ bool ReadElfKind(const std::string& path, unsigned char& elfClass, uint16_t& mac
     return true;
 }
 
-bool MatchesThisProgram(const std::string& path) {
+// True for an ELF file built for another kind of machine or word size (a 32-bit library
+// in /lib, for one): the loader passes over it and searches on.
+bool IsForeignElf(const std::string& path) {
     static const auto self = [] {
         std::pair<unsigned char, uint16_t> k{0, 0};
         if (!ReadElfKind(ProgramFileName(), k.first, k.second)) k = {0, 0};
@@ -148,8 +150,8 @@ bool MatchesThisProgram(const std::string& path) {
     }();
     unsigned char c = 0;
     uint16_t m = 0;
-    if (!ReadElfKind(path, c, m)) return false;
-    return self.first == 0 || (c == self.first && m == self.second);
+    if (self.first == 0 || !ReadElfKind(path, c, m)) return false;
+    return c != self.first || m != self.second;
 }
 
 // The folders the loader searches for this program, in its order (LD_LIBRARY_PATH, the
@@ -220,7 +222,7 @@ std::string FindInLoaderCache(const std::string& fileName) {
         bool plain = Le32(cache, at + 16) == 0 && Le32(cache, at + 20) == 0;
         if (!plain || stringAt(Le32(cache, at + 4)) != fileName) continue;
         std::string path = stringAt(Le32(cache, at + 8));
-        if (!path.empty() && FileExists(path) && MatchesThisProgram(path)) return path;
+        if (!path.empty() && FileExists(path) && !IsForeignElf(path)) return path;
     }
     return {};
 }
@@ -374,25 +376,27 @@ std::string FindInSearchPath(std::string_view fileName) {
     // A name with a folder is not searched for: the loader takes it as written.
     if (name.find('/') != std::string::npos) return FileExists(name) ? ExpandFileName(name) : std::string();
 
-    auto inFolder = [&](const std::string& dir) -> std::string {
+    auto inFolder = [&](const std::string& dir, bool loaderRules) -> std::string {
         if (dir.empty()) return {};
         std::string path = IncludeTrailingPathDelimiter(dir) + name;
-        return FileExists(path) ? ExpandFileName(path) : std::string();
+        if (!FileExists(path) || (loaderRules && IsForeignElf(path))) return {};
+        return ExpandFileName(path);
     };
+    // The program's folder is our own first place: a file there is the answer, loadable or not.
     std::string exe = ExeFileName();
     if (!exe.empty()) {
-        if (auto found = inFolder(ExtractFileDir(exe)); !found.empty()) return found;
+        if (auto found = inFolder(ExtractFileDir(exe), false); !found.empty()) return found;
     }
     std::vector<std::string> folders = LoaderSearchFolders();
     // The loader asks its cache before the system's own folders.
     size_t system = folders.size();
     while (system > 0 && IsSystemLibraryFolder(folders[system - 1])) --system;
     for (size_t i = 0; i < system; ++i) {
-        if (auto found = inFolder(folders[i]); !found.empty()) return found;
+        if (auto found = inFolder(folders[i], true); !found.empty()) return found;
     }
     if (auto found = FindInLoaderCache(name); !found.empty()) return found;
     for (size_t i = system; i < folders.size(); ++i) {
-        if (auto found = inFolder(folders[i]); !found.empty()) return found;
+        if (auto found = inFolder(folders[i], true); !found.empty()) return found;
     }
     return {};
 }
