@@ -6,13 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <regex>
 #include <vector>
 
 #include "platform/Environment.h"
@@ -175,9 +175,28 @@ std::vector<std::string> LoaderSearchFolders() {
     return result;
 }
 
-bool IsSystemLibraryFolder(const std::string& dir) {
-    static const std::regex system(R"(^/(usr/)?lib(32|64|x32)?(/[A-Za-z0-9_]+-linux-[A-Za-z0-9_]+)?/?$)");
-    return std::regex_match(dir, system);
+// The loader's built-in folders: /lib, /usr/lib, their 32/64/x32 forms and their
+// multiarch subfolders (/usr/lib/x86_64-linux-gnu).
+bool IsSystemLibraryFolder(std::string_view dir) {
+    if (dir.size() > 1 && dir.back() == '/') dir.remove_suffix(1);
+    if (dir.rfind("/usr", 0) == 0) dir.remove_prefix(4);
+    if (dir.rfind("/lib", 0) != 0) return false;
+    dir.remove_prefix(4);
+    for (std::string_view suffix : {"32", "64", "x32"}) {
+        if (dir.rfind(suffix, 0) == 0) {
+            dir.remove_prefix(suffix.size());
+            break;
+        }
+    }
+    if (dir.empty()) return true;
+    if (dir[0] != '/') return false;
+    dir.remove_prefix(1);
+    auto mark = dir.find("-linux-");
+    if (mark == std::string_view::npos || mark == 0 || mark + 7 >= dir.size()) return false;
+    for (char c : dir) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')) return false;
+    }
+    return true;
 }
 
 uint32_t Le32(const std::string& b, size_t at) {
