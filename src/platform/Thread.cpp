@@ -26,8 +26,9 @@ uint64_t OwnThreadID() {
 // 0: the process's first thread (its id equals the process id).
 std::atomic<uint64_t> gMainThreadID{0};
 
-// One call handed to the main thread. The caller blocks until `done`, so the call itself
-// may live on the caller's stack.
+// One call handed to the main thread. It lives on the caller's stack: the caller blocks
+// until `done`, and the main thread lets go of it when it sets `done` (so that everything
+// the request holds, the caught exception too, is released by the caller alone).
 struct TSyncRequest {
     const std::function<void()>* call = nullptr;
     std::exception_ptr error;
@@ -38,7 +39,7 @@ struct TSyncRequest {
 
 struct TSyncQueue {
     std::mutex lock;  // taken before the events' lock, never after it
-    std::deque<std::shared_ptr<TSyncRequest>> queue;
+    std::deque<TSyncRequest*> queue;
     TEvent pending{true, false};  // set while the queue holds calls
     std::mutex wakeLock;
     std::function<void()> wake;
@@ -67,11 +68,11 @@ void Synchronize(const std::function<void()>& call) {
         return;
     }
     TSyncQueue& q = SyncQueue();
-    auto request = std::make_shared<TSyncRequest>();
-    request->call = &call;
+    TSyncRequest request;
+    request.call = &call;
     {
         std::lock_guard<std::mutex> lock(q.lock);
-        q.queue.push_back(request);
+        q.queue.push_back(&request);
         q.pending.SetEvent();
     }
     std::function<void()> wake;
@@ -88,10 +89,10 @@ void Synchronize(const std::function<void()>& call) {
         }
     }
     {
-        std::unique_lock<std::mutex> lock(request->lock);
-        request->doneChanged.wait(lock, [&] { return request->done; });
+        std::unique_lock<std::mutex> lock(request.lock);
+        request.doneChanged.wait(lock, [&] { return request.done; });
     }
-    if (request->error) std::rethrow_exception(request->error);
+    if (request.error) std::rethrow_exception(request.error);
 }
 
 bool CheckSynchronize(int timeoutMs) {
@@ -102,7 +103,7 @@ bool CheckSynchronize(int timeoutMs) {
     // One call at a time, so that a call which runs a nested loop (a modal dialog) can serve
     // the calls queued behind it.
     for (;;) {
-        std::shared_ptr<TSyncRequest> request;
+        TSyncRequest* request;
         {
             std::lock_guard<std::mutex> lock(q.lock);
             if (q.queue.empty()) {
@@ -122,7 +123,7 @@ bool CheckSynchronize(int timeoutMs) {
             std::lock_guard<std::mutex> lock(request->lock);
             request->done = true;
             request->doneChanged.notify_all();
-        }
+        }  // the caller may return and free the request from here on
         ran = true;
     }
     return ran;

@@ -89,16 +89,20 @@ TEST(ThreadConcurrency, DestroyingARunningThreadTerminatesAndWaitsForIt) {
     TEvent started;
     std::atomic<bool> bodyEnded{false};
     {
-        // A plain TThread subclass, so that only ~TThread does the stopping.
+        // No destructor of its own, so that ~TThread alone does the stopping.
         class TLoop : public TThread {
         public:
             TLoop(TEvent& s, std::atomic<bool>& e) : TThread(true), FStarted(s), FEnded(e) {}
 
         protected:
             void Execute() override {
+                // Once ~TThread runs, the TLoop part is gone: from then on only the TThread
+                // part and locals may be touched.
+                TThread* base = this;
+                std::atomic<bool>& ended = FEnded;
                 FStarted.SetEvent();
-                while (!Terminated()) SleepMs(1);
-                FEnded = true;
+                while (!base->Terminated()) SleepMs(1);
+                ended = true;
             }
 
         private:

@@ -25,7 +25,9 @@ public:
     using TThread::FatalMessage;
     using TThread::SetReturnValue;
 
-    TEvent Done;  // set when the body returned or raised
+    // Set when the body returned or raised. Part of the object: not for a thread that frees
+    // itself (the event would go away under its waiter).
+    TEvent Done;
 
 protected:
     void Execute() override;
