@@ -52,6 +52,8 @@ public:
             THostLoger* log = GetHostLog();
             log->SetTracerFileName(name);
             log->Tracer()->SetActive(true);
+            // The file and its header record exist before the first capture starts counting.
+            HostLog(nullptr, "Plugin bridge tests");
             return name;
         }();
         return file;
