@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 
 #include "platform/Object.h"
 #include "platform/ProgramInfo.h"
@@ -22,6 +23,16 @@ struct TLastError {
 // dlerror() is per thread and forgets its text once read, so the text is kept here for
 // the callers that report it after more calls of their own.
 thread_local TLastError LastError;
+
+// The loader has its own lock, but it lives inside ld.so where no race detector sees it;
+// the link map a module's path is read from is written by whichever thread loaded the
+// module first. One lock of ours around every call that loads, releases or reads module
+// data makes that hand-over visible. Recursive because a module's constructors run inside
+// dlopen and may load modules of their own.
+std::recursive_mutex& LoaderLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
 
 void SetLastError(int code, std::string message) {
     LastError.code = code;
@@ -59,6 +70,7 @@ int OpenErrorCode(const std::string& name) {
 }
 
 TDynLibHandle OpenExactly(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
     dlerror();
     void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
@@ -114,6 +126,7 @@ void* DynLibSymbol(TDynLibHandle handle, std::string_view name) {
         return nullptr;
     }
     std::string exact(name);
+    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
     dlerror();
     void* address = dlsym(handle, exact.c_str());
     // A symbol may legitimately sit at address 0 (absolute symbols); only dlerror tells.
@@ -130,6 +143,7 @@ bool DynLibClose(TDynLibHandle handle) {
         SetLastError(EINVAL, "no library handle");
         return false;
     }
+    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
     dlerror();
     if (dlclose(handle) != 0) {
         TakeLoaderError("cannot close shared object");
@@ -141,6 +155,7 @@ bool DynLibClose(TDynLibHandle handle) {
 std::string DynLibPath(TDynLibHandle handle) {
     if (!handle) return {};
     struct link_map* map = nullptr;
+    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
     dlerror();
     if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) {
         TakeLoaderError("no module information");
@@ -152,7 +167,9 @@ std::string DynLibPath(TDynLibHandle handle) {
 std::string DynLibPathOfAddress(const void* address) {
     Dl_info info{};
     struct link_map* map = nullptr;
-    if (!address || dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0)
+    if (!address) return {};
+    std::lock_guard<std::recursive_mutex> guard(LoaderLock());
+    if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0)
         return {};
     if (map) return AbsolutePath(map->l_name);
     return info.dli_fname ? AbsolutePath(info.dli_fname) : std::string();

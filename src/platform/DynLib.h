@@ -2,7 +2,8 @@
 // Dynamic libraries: open a module by path or bare file name, look up its exports, release
 // it, and name the file a loaded module came from. Failures answer with none/false and
 // leave the loader's text in a per-thread "last error", the way the system's last error
-// works: a later success does not clear it.
+// works: a later success does not clear it. Loading, releasing and reading module data are
+// serialised among the calls of this layer.
 
 #include <string>
 #include <string_view>

@@ -306,9 +306,11 @@ TEST_F(SamplePlugin, OneShotExecuteCopiesWhatFits) {
     EXPECT_EQ(Execute(command.c_str(), commandSize, nullptr, 5), WS_ERR_ARGUMENTS);
 }
 
+class SamplePluginConcurrency : public SamplePlugin {};
+
 // Many threads query at once and all hold a measured reply before any fetches: each must get
 // back its own reply, whole.
-TEST_F(SamplePlugin, ConcurrencyEachThreadGetsItsOwnReply) {
+TEST_F(SamplePluginConcurrency, EachThreadGetsItsOwnReply) {
     constexpr int kThreads = 12;
     constexpr int kRounds = 20;
     std::barrier allMeasured(kThreads);
