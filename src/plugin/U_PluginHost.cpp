@@ -43,6 +43,7 @@ TPluginHost::TPluginHost(const std::string& SettingsIniFile)
 }
 
 TPluginHost::~TPluginHost() {
+    // The listeners are stopped here first once they join this class (StopServers).
     try {
         // Every registration, in case the plugin was loaded more than once.
         while (LibManager()->ForgetPoints(FPoints)) {
