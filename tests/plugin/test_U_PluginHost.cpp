@@ -107,6 +107,9 @@ TEST_F(PluginHostTest, ProcessCommandFollowsTheCallingPattern) {
          {"Processing command...", "Command processed."}, 0},
         {"a reply counting its zero", KEXO_FIXTURE_COUNTS_ZERO_PATH, "x", true, std::string("counted\0", 8),
          {"Processing command...", "Command processed."}, 1},
+        // The size stored during the fetch is not used: the reply keeps the announced length.
+        {"a fetch storing a smaller size", KEXO_FIXTURE_FETCH_SHRINKS_PATH, "x", true,
+         std::string("short\0\0\0\0\0", 10), {"Processing command...", "Command processed."}, 1},
         {"a failed size query", KEXO_FIXTURE_QUERY_FAILS_PATH, "x", false, "",
          {"Processing command...", "E ProcessCommand: Error preparing reply!"}, 0},
         {"a failed fetch", KEXO_FIXTURE_FETCH_FAILS_PATH, "x", false, std::string(5, '\0'),
