@@ -91,7 +91,7 @@ TDateTime Now() {
 std::string FormatDateTime(std::string_view pattern, TDateTime value) {
     TDateTimeParts p = DecodeDateTime(value);
     std::string out;
-    char buf[16];
+    out.reserve(pattern.size() + 8);
     size_t i = 0;
     auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
     auto run = [&](char c) {  // length of the run of c (any case) at i
@@ -99,9 +99,23 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
         while (i + n < pattern.size() && lower(pattern[i + n]) == c) ++n;
         return n;
     };
+    // Digits by hand: every log record formats a time stamp, and snprintf per field showed.
     auto num = [&](int v, int width) {
-        std::snprintf(buf, sizeof buf, "%0*d", width, v);
-        out += buf;
+        char digits[12];
+        int len = 0;
+        unsigned u = v < 0 ? 0u : static_cast<unsigned>(v);
+        do {
+            digits[len++] = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u);
+        for (int k = len; k < width; ++k) out += '0';
+        while (len) out += digits[--len];
+    };
+    // "m" gives the value without a leading zero, "mm" with one; a longer run is "mm" again.
+    auto twoDigitField = [&](char token, int value) {
+        size_t n = run(token);
+        num(value, n == 1 ? 1 : 2);
+        return n > 2 ? size_t(2) : n;
     };
     while (i < pattern.size()) {
         char c = lower(pattern[i]);
@@ -117,31 +131,11 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
                 n = run('y');
                 if (n <= 2) num(p.year % 100, 2); else num(p.year, 4);
                 break;
-            case 'm':
-                n = run('m');
-                num(p.month, n == 1 ? 1 : 2);
-                if (n > 2) n = 2;
-                break;
-            case 'd':
-                n = run('d');
-                num(p.day, n == 1 ? 1 : 2);
-                if (n > 2) n = 2;
-                break;
-            case 'h':
-                n = run('h');
-                num(p.hour, n == 1 ? 1 : 2);
-                if (n > 2) n = 2;
-                break;
-            case 'n':
-                n = run('n');
-                num(p.minute, n == 1 ? 1 : 2);
-                if (n > 2) n = 2;
-                break;
-            case 's':
-                n = run('s');
-                num(p.second, n == 1 ? 1 : 2);
-                if (n > 2) n = 2;
-                break;
+            case 'm': n = twoDigitField('m', p.month); break;
+            case 'd': n = twoDigitField('d', p.day); break;
+            case 'h': n = twoDigitField('h', p.hour); break;
+            case 'n': n = twoDigitField('n', p.minute); break;
+            case 's': n = twoDigitField('s', p.second); break;
             case 'z':
                 n = run('z');
                 num(p.millisecond, n >= 3 ? 3 : 1);

@@ -13,19 +13,13 @@
 #include "platform/ProgramInfo.h"
 #include "platform/Strings.h"
 #include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 #include "system/KXSysTools_v20_2.h"
 
 namespace {
 
 class TSender : public TObject {};
 
-// %AppData% of this test process, set before the ini file name is first computed (it is
-// fixed from then on), so no test sees the machine's own settings.
-const TTempDir& ProcessAppData() {
-    static TTempDir dir;
-    setenv("AppData", dir.Path().c_str(), 1);
-    return dir;
-}
 
 // Writes the host ini file for one test and removes it afterwards.
 class TIniFile {

@@ -15,6 +15,7 @@
 #include "platform/ProgramInfo.h"
 #include "platform/Strings.h"
 #include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 #include "system/KXSysTools_v20_2.h"
 
 namespace {
@@ -37,13 +38,6 @@ public:
     using Exception::Exception;
 };
 
-// %AppData% of this test process, set before the host ini file name is first computed
-// (it is fixed from then on), so no test sees the machine's own settings.
-const TTempDir& ProcessAppData() {
-    static TTempDir dir;
-    setenv("AppData", dir.Path().c_str(), 1);
-    return dir;
-}
 
 // Each test is one run of the host: configure, start the log, report, finish.
 class HostLogTest : public ::testing::Test {

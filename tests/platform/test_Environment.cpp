@@ -5,28 +5,10 @@
 #include <optional>
 
 #include "platform/Environment.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
-// Sets variables for one test and puts the old values back afterwards.
-class EnvGuard {
-public:
-    void Set(const char* name, std::optional<std::string> value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name);
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value) setenv(name, value->c_str(), 1); else unsetenv(name);
-    }
-    ~EnvGuard() {
-        for (auto& [name, value] : saved_) {
-            if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
 
 TEST(Environment, AppDataFallsBackToTheConfigFolders) {
     struct {
@@ -39,7 +21,7 @@ TEST(Environment, AppDataFallsBackToTheConfigFolders) {
         {"", "", "/home/u", "/home/u/.config"},
     };
     for (const auto& c : cases) {
-        EnvGuard env;
+        TEnvGuard env;
         env.Set("AppData", c.appData);
         env.Set("APPDATA", std::nullopt);
         env.Set("XDG_CONFIG_HOME", c.xdg);
@@ -61,7 +43,7 @@ TEST(Environment, TempFallsBackToTmpdirAndSlashTmp) {
         {std::nullopt, std::nullopt, std::nullopt, "/tmp", "/tmp"},
     };
     for (const auto& c : cases) {
-        EnvGuard env;
+        TEnvGuard env;
         env.Set("TEMP", c.temp);
         env.Set("TMP", c.tmp);
         env.Set("TMPDIR", c.tmpdir);
@@ -71,7 +53,7 @@ TEST(Environment, TempFallsBackToTmpdirAndSlashTmp) {
 }
 
 TEST(Environment, OtherNamesExactFirstThenWithoutCase) {
-    EnvGuard env;
+    TEnvGuard env;
     env.Set("KexoProbe", "mixed");
     env.Set("KEXOPROBE", "upper");
     env.Set("kexo_only_lower", "low");

@@ -12,6 +12,7 @@
 #include "log/U_LogFile.h"
 #include "platform/Files.h"
 #include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 // One entry record of the host log.
 struct TLogEntry {
@@ -45,8 +46,7 @@ public:
     static const std::string& File() {
         static const std::string file = [] {
             // No host ini file of the machine's own may switch the log elsewhere.
-            static TTempDir appData;
-            setenv("AppData", appData.Path().c_str(), 1);
+            ProcessAppData();
             static TTempDir dir;
             std::string name = dir.File("host.log");
             THostLoger* log = GetHostLog();

@@ -10,15 +10,10 @@
 #include "platform/Files.h"
 #include "settings/U_Settings.h"
 #include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
-// %AppData% of this test process, set before the host ini file name is first computed.
-const TTempDir& ProcessAppData() {
-    static TTempDir dir;
-    setenv("AppData", dir.Path().c_str(), 1);
-    return dir;
-}
 
 class SettingsLog : public ::testing::Test {
 protected:

@@ -25,6 +25,7 @@
 #include "platform/ProgramInfo.h"
 #include "platform/Strings.h"
 #include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 #include "system/KXSysTools_v20_2.h"
 
 extern char** environ;
@@ -48,27 +49,6 @@ std::string RealPath(const std::string& path) {
     return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
 }
 
-// Sets variables for one test and puts the old values back afterwards.
-class TEnvGuard {
-public:
-    void Set(const std::string& name, std::optional<std::string> value) {
-        if (!FSaved.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            FSaved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value) setenv(name.c_str(), value->c_str(), 1);
-        else unsetenv(name.c_str());
-    }
-    ~TEnvGuard() {
-        for (auto& [name, value] : FSaved) {
-            if (value) setenv(name.c_str(), value->c_str(), 1);
-            else unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> FSaved;
-};
 
 // ---- path variables ----------------------------------------------------------------------
 
