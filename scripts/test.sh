@@ -11,9 +11,9 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 filter=("$@")
 
-build() {  # <dir> <sanitizer>
+build() {  # <dir> <sanitizer> [<build the app>] [<only test programs containing this text>]
   cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 -g" -DCMAKE_C_FLAGS="-O1 -g" \
-        -DKEXO_SANITIZE="$2" -DKEXO_BUILD_APP="${3:-ON}" >/dev/null
+        -DKEXO_SANITIZE="$2" -DKEXO_BUILD_APP="${3:-ON}" -DKEXO_TEST_SOURCE_FILTER="${4:-}" >/dev/null
   cmake --build "$1" -j "$jobs"
 }
 
@@ -26,7 +26,7 @@ build build/asan address
 (cd build/asan && ctest --output-on-failure -j "$jobs" --timeout 300 "${filter[@]}")
 
 if [ "${KEXO_TSAN:-1}" != "0" ]; then
-  build build/tsan thread OFF
+  build build/tsan thread OFF Concurrency
   (cd build/tsan && ctest --output-on-failure -j "$jobs" --timeout 300 -R 'Concurrency' "${filter[@]}" \
      --no-tests=ignore)
 fi
