@@ -25,7 +25,7 @@ std::string ReadBytes(const std::string& path) {
 
 // Builds a minimal ELF file by hand: header, section-name table, an optional record
 // section and the section header table, in either class and byte order.
-struct TElfSpec {
+struct TElfLayout {
     bool is64 = true;
     bool bigEndian = false;
     bool extendedNumbering = false;  // section count and name-table index in section 0
@@ -40,7 +40,7 @@ void Put(std::string& b, size_t at, size_t width, uint64_t v, bool big) {
     }
 }
 
-std::string BuildElf(const TElfSpec& s) {
+std::string BuildElf(const TElfLayout& s) {
     const size_t ehsize = s.is64 ? 64 : 52, shentsize = s.is64 ? 64 : 40;
     const std::string names = std::string("\0.shstrtab\0.kexo_version\0", 25);
     std::string b(ehsize, '\0');
@@ -99,26 +99,26 @@ TEST(FileVersion, HandMadeFilesOfEachClassAndByteOrder) {
     TTempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "64=" << c.is64 << " big=" << c.big << " ext=" << c.extended);
-        TElfSpec spec;
-        spec.is64 = c.is64, spec.bigEndian = c.big, spec.extendedNumbering = c.extended;
+        TElfLayout layout;
+        layout.is64 = c.is64, layout.bigEndian = c.big, layout.extendedNumbering = c.extended;
         TValues values;
-        ASSERT_TRUE(ReadVersionRecord(dir.Write("made.so", BuildElf(spec)), values));
+        ASSERT_TRUE(ReadVersionRecord(dir.Write("made.so", BuildElf(layout)), values));
         EXPECT_EQ(values, (TValues{{"FileVersion", "3.1.4.1"}, {"FileDescription", "hand made"}}));
     }
 }
 
 TEST(FileVersion, RecordEntriesWithoutKeyOrSeparatorAreSkipped) {
     TTempDir dir;
-    TElfSpec spec;
-    spec.record = std::string("\0\0garbage\0=nokey\0Key=a=b\0Empty=\0Tail=unterminated", 49);
+    TElfLayout layout;
+    layout.record = std::string("\0\0garbage\0=nokey\0Key=a=b\0Empty=\0Tail=unterminated", 49);
     TValues values;
-    ASSERT_TRUE(ReadVersionRecord(dir.Write("odd.so", BuildElf(spec)), values));
+    ASSERT_TRUE(ReadVersionRecord(dir.Write("odd.so", BuildElf(layout)), values));
     EXPECT_EQ(values, (TValues{{"Key", "a=b"}, {"Empty", ""}, {"Tail", "unterminated"}}));
 }
 
 TEST(FileVersion, FilesWithoutARecordGiveFalse) {
     TTempDir dir;
-    TElfSpec noRecord;
+    TElfLayout noRecord;
     noRecord.withRecord = false;
     mkfifo(dir.File("pipe").c_str(), 0600);  // must not block the reader
     struct {
@@ -157,7 +157,7 @@ TEST(FileVersion, TruncatedFilesGiveFalse) {
     }
     // Cuts through a hand-made file (record and tables close together) at every length,
     // shortening one file step by step.
-    const std::string made = BuildElf(TElfSpec{});
+    const std::string made = BuildElf(TElfLayout{});
     const std::string path = dir.Write("made_cut.so", made);
     for (size_t cut = made.size(); cut-- > 0;) {
         SCOPED_TRACE(cut);
@@ -171,7 +171,7 @@ TEST(FileVersion, TruncatedFilesGiveFalse) {
 // reader answers (true or false) without reading outside the file or allocating wildly.
 TEST(FileVersion, DamagedHeadersNeverCrash) {
     TTempDir dir;
-    const std::string made = BuildElf(TElfSpec{});
+    const std::string made = BuildElf(TElfLayout{});
     const std::string lib = ReadBytes(KEXO_VERSIONED_LIB);
     const unsigned char fills[] = {0xff, 0x7f, 0x00, 0x80};
     for (const std::string* original : {&made, &lib}) {
