@@ -2,6 +2,25 @@
 
 #include "platform/Files.h"
 
+namespace {
+
+// A line break in a name or value would write lines of its own into the file: a value taken
+// from a request could open a section or set a key that nobody wrote.
+void CheckSingleLine(const char* what, std::string_view text) {
+    if (text.find_first_of("\r\n") != std::string_view::npos)
+        throw EIniFileError(std::string("Ini ") + what + " holds a line break: \"" + std::string(text) + "\"");
+}
+
+// Reading takes a matching pair of quotes off a value and trims blanks at its ends; a value
+// that this would change is kept in a pair of double quotes, so that it reads back as written.
+std::string StoredValue(std::string_view value) {
+    bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    if (quoted || Trim(value).size() != value.size()) return "\"" + std::string(value) + "\"";
+    return std::string(value);
+}
+
+}  // namespace
+
 TMemIniFile::TMemIniFile(std::string fileName) : FFileName(NormalizePath(fileName)) { Load(); }
 
 void TMemIniFile::Load() {
@@ -35,11 +54,11 @@ void TMemIniFile::Load() {
             FPreamble.push_back(raw);
             continue;
         }
-        if (comment || eq == std::string::npos) {
+        std::string key = eq == std::string::npos ? std::string() : TrimRight(std::string_view(line).substr(0, eq));
+        if (comment || key.empty()) {
             current->lines.push_back(Line{"", raw});
             continue;
         }
-        std::string key = TrimRight(std::string_view(line).substr(0, eq));
         std::string value = TrimLeft(std::string_view(line).substr(eq + 1));
         // The first occurrence of a key wins on reading; later duplicates are kept as they are.
         bool dup = false;
@@ -107,6 +126,10 @@ bool TMemIniFile::ReadBool(std::string_view section, std::string_view key, bool 
 }
 
 void TMemIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    CheckSingleLine("section", section);
+    CheckSingleLine("key", key);
+    CheckSingleLine("value", value);
+    const std::string stored = StoredValue(value);
     Section* s = FindSection(section);
     if (!s) {
         FSections.push_back(Section{std::string(section), {}});
@@ -114,11 +137,11 @@ void TMemIniFile::WriteString(std::string_view section, std::string_view key, st
     }
     for (auto& l : s->lines) {
         if (!l.key.empty() && SameText(l.key, key)) {
-            l.value = std::string(value);
+            l.value = stored;
             return;
         }
     }
-    s->lines.push_back(Line{std::string(key), std::string(value)});
+    s->lines.push_back(Line{std::string(key), stored});
 }
 
 void TMemIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {

@@ -29,6 +29,9 @@ public:
     // Empty or missing: def; otherwise true exactly when the first character is '1'.
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
 
+    // Raises EIniFileError, changing nothing, for a line break in the section, key or value.
+    // A value that reading would change (enclosed in quotes, blanks at its ends) is stored
+    // in a pair of double quotes, so that it reads back as written.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value);  // "1" / "0"

@@ -71,6 +71,51 @@ TEST_F(IniFile, KeepsUnknownContentAndPlacesNewKeysAtTheEndOfTheirSection) {
               "[Log2]\r\nOn=1\r\n");
 }
 
+TEST_F(IniFile, StringsReadBackAsWrittenInMemoryAndThroughTheFile) {
+    // A value enclosed in quotes or with blanks at its ends would otherwise lose its quotes
+    // or blanks on reading: a domain list with one quoted entry came back as two entries.
+    const char* values[] = {"\"a b\"", "\"a b\";\"c d\"", "'x'", "\"x'", "\"", " lead", "trail\t", "a;b", ""};
+    std::string path = dir.File("round.ini");
+    {
+        TMemIniFile ini(path);
+        for (size_t i = 0; i < std::size(values); ++i) {
+            ini.WriteString("S", "K" + std::to_string(i), values[i]);
+            EXPECT_EQ(ini.ReadString("S", "K" + std::to_string(i), "?"), values[i]);
+        }
+        ini.UpdateFile();
+    }
+    TMemIniFile reread(path);
+    for (size_t i = 0; i < std::size(values); ++i)
+        EXPECT_EQ(reread.ReadString("S", "K" + std::to_string(i), "?"), values[i]) << values[i];
+}
+
+TEST_F(IniFile, LineBreaksCannotSmuggleLinesIntoTheFile) {
+    std::string path = dir.Write("host.ini", "[Server]\r\nDomains=a\r\n");
+    TMemIniFile ini(path);
+    struct {
+        const char* section;
+        const char* key;
+        const char* value;
+    } cases[] = {{"Server", "Domains", "x\r[Log]\rFileName=/tmp/evil"},
+                 {"Server", "Domains", "x\nDevMode=1"},
+                 {"Server", "Domains\r\nDevMode", "1"},
+                 {"Log]\n[Server", "K", "v"}};
+    for (const auto& c : cases) EXPECT_THROW(ini.WriteString(c.section, c.key, c.value), EIniFileError) << c.value;
+    EXPECT_EQ(ini.ReadString("Server", "Domains", ""), "a");
+    ini.UpdateFile();
+    EXPECT_EQ(dir.Read("host.ini"), "[Server]\r\nDomains=a\r\n");
+}
+
+TEST_F(IniFile, LinesWithoutAKeyAreKeptAsTheyStand) {
+    // "=[Log]" has no key; written back without its "=" it would open a section.
+    std::string path = dir.Write("host.ini", "[Server]\r\n=[Log]\r\n=x\r\nK=1\r\n");
+    TMemIniFile ini(path);
+    ini.WriteString("Server", "K", "2");
+    ini.UpdateFile();
+    EXPECT_EQ(dir.Read("host.ini"), "[Server]\r\n=[Log]\r\n=x\r\nK=2\r\n");
+    EXPECT_FALSE(TMemIniFile(path).SectionExists("Log"));
+}
+
 TEST_F(IniFile, ContentIsLoadedOnceAndLaterWritesBySomeoneElseAreNotSeen) {
     std::string path = dir.Write("host.ini", "[S]\r\nK=1\r\n");
     TMemIniFile ini(path);
