@@ -39,14 +39,21 @@ void TMemIniFile::Load() {
     for (const std::string& raw : SplitLines(text)) {
         std::string line = Trim(raw);
         if (line.empty()) continue;  // blank lines are rewritten as section separators
-        if (line.front() == '[' && line.back() == ']') {
-            std::string name = Trim(std::string_view(line).substr(1, line.size() - 2));
-            current = FindSection(name);
-            if (!current) {
-                FSections.push_back(Section{name, {}});
-                current = &FSections.back();
+        if (line.front() == '[') {
+            // "[Name]", also with a comment after it, which stays with the section line.
+            auto close = line.find(']');
+            bool plain = line.back() == ']';
+            std::string rest = close == std::string::npos ? std::string() : Trim(std::string_view(line).substr(close + 1));
+            bool commented = !plain && !rest.empty() && (rest[0] == ';' || rest[0] == '#');
+            if (plain || commented) {
+                std::string name = Trim(std::string_view(line).substr(1, (plain ? line.size() - 1 : close) - 1));
+                current = FindSection(name);
+                if (!current) {
+                    FSections.push_back(Section{name, {}, commented ? line : std::string()});
+                    current = &FSections.back();
+                }
+                continue;
             }
-            continue;
         }
         auto eq = line.find('=');
         bool comment = line[0] == ';' || line[0] == '#';
@@ -132,7 +139,7 @@ void TMemIniFile::WriteString(std::string_view section, std::string_view key, st
     const std::string stored = StoredValue(value);
     Section* s = FindSection(section);
     if (!s) {
-        FSections.push_back(Section{std::string(section), {}});
+        FSections.push_back(Section{std::string(section), {}, {}});
         s = &FSections.back();
     }
     for (auto& l : s->lines) {
@@ -201,7 +208,7 @@ std::string TMemIniFile::ContentText() const {
     if (!FPreamble.empty() && !FSections.empty()) out += CRLF;
     for (size_t i = 0; i < FSections.size(); ++i) {
         if (i) out += CRLF;
-        out += "[" + FSections[i].name + "]" + CRLF;
+        out += (FSections[i].header.empty() ? "[" + FSections[i].name + "]" : FSections[i].header) + CRLF;
         for (const auto& l : FSections[i].lines) {
             if (l.key.empty())
                 out += l.value + CRLF;

@@ -58,6 +58,7 @@ private:
     struct Section {
         std::string name;
         std::vector<Line> lines;
+        std::string header;  // the section line as read when a comment follows the name
     };
     const Section* FindSection(std::string_view name) const;
     Section* FindSection(std::string_view name);

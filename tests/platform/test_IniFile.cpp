@@ -116,6 +116,24 @@ TEST_F(IniFile, LinesWithoutAKeyAreKeptAsTheyStand) {
     EXPECT_FALSE(TMemIniFile(path).SectionExists("Log"));
 }
 
+TEST_F(IniFile, SectionLineWithACommentAfterItOpensTheSection) {
+    // Otherwise the keys under it were taken as keys of the section before it.
+    std::string path = dir.Write("host.ini",
+                                 "[Server]\r\nIdleTime=10\r\n"
+                                 "[Log] ; where the log goes\r\nFileName=host.log\r\n"
+                                 "[Server_HTTP]\t# listener\r\nPort=8080\r\n");
+    TMemIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("Log", "FileName", ""), "host.log");
+    EXPECT_EQ(ini.ReadString("Server", "FileName", "none"), "none");
+    EXPECT_EQ(ini.ReadInteger("Server_HTTP", "Port", 0), 8080);
+    ini.WriteInteger("Server", "IdleTime", 20);
+    ini.UpdateFile();
+    EXPECT_EQ(dir.Read("host.ini"),
+              "[Server]\r\nIdleTime=20\r\n\r\n"
+              "[Log] ; where the log goes\r\nFileName=host.log\r\n\r\n"
+              "[Server_HTTP]\t# listener\r\nPort=8080\r\n");
+}
+
 TEST_F(IniFile, ContentIsLoadedOnceAndLaterWritesBySomeoneElseAreNotSeen) {
     std::string path = dir.Write("host.ini", "[S]\r\nK=1\r\n");
     TMemIniFile ini(path);
