@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <new>
 #include <optional>
 #include <vector>
@@ -21,6 +22,9 @@ namespace kexo_sample {
 namespace {
 
 using json = nlohmann::ordered_json;
+// A command is read into sorted maps: the ordered form finds a member by walking all the
+// earlier ones, which makes a command of many members cost the square of their number.
+using TCommandJson = nlohmann::json;
 
 // A failure that the caller should see as an error reply with this code.
 struct TCommandError {
@@ -45,7 +49,11 @@ std::string Dump(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-std::string MemberText(const json& command, const char* name, bool numbersAllowed) {
+std::string Dump(const TCommandJson& value) {
+    return value.dump(-1, ' ', false, TCommandJson::error_handler_t::replace);
+}
+
+std::string MemberText(const TCommandJson& command, const char* name, bool numbersAllowed) {
     auto it = command.find(name);
     if (it == command.end() || it->is_null()) return {};
     if (it->is_string()) return it->get<std::string>();
@@ -58,7 +66,7 @@ std::string MemberText(const json& command, const char* name, bool numbersAllowe
 // occurrence of a name counts. Numbers are taken as their JSON text.
 class TParams {
 public:
-    explicit TParams(const json& command) {
+    explicit TParams(const TCommandJson& command) {
         auto it = command.find("Params");
         if (it == command.end() || it->is_null()) return;
         if (it->is_object()) {
@@ -74,23 +82,24 @@ public:
     }
 
     std::optional<std::string> Get(const std::string& name) const {
-        for (const auto& [n, v] : FItems)
-            if (n == name) return v;
-        return std::nullopt;
+        auto it = FItems.find(name);
+        if (it == FItems.end()) return std::nullopt;
+        return it->second;
     }
 
 private:
-    void Add(const std::string& name, const json& value) {
-        if (Get(name)) return;
+    void Add(const std::string& name, const TCommandJson& value) {
+        if (FItems.count(name)) return;
         if (value.is_string())
-            FItems.emplace_back(name, value.get<std::string>());
+            FItems.emplace(name, value.get<std::string>());
         else if (value.is_number())
-            FItems.emplace_back(name, Dump(value));
+            FItems.emplace(name, Dump(value));
         else
             Fail("BadParams", "parameter \"" + name + "\" must be a string or a number");
     }
 
-    std::vector<std::pair<std::string, std::string>> FItems;
+    // Sorted by name: a hash table could be made to collide by a hostile page.
+    std::map<std::string, std::string> FItems;
 };
 
 std::string HexEncode(const unsigned char* data, size_t size) {
@@ -277,7 +286,7 @@ std::string ExecuteCommand(std::string_view command) {
     try {
         if (command.size() > kMaxCommandSize)
             Fail("CommandTooLarge", "the command is longer than " + std::to_string(kMaxCommandSize) + " bytes");
-        json parsed = json::parse(command.begin(), command.end(), nullptr, /*allow_exceptions=*/false);
+        TCommandJson parsed = TCommandJson::parse(command.begin(), command.end(), nullptr, /*allow_exceptions=*/false);
         if (parsed.is_discarded()) Fail("BadCommand", "the command is not valid JSON");
         if (!parsed.is_object()) Fail("BadCommand", "the command must be a JSON object");
         // Echo what could be read even when a later member is wrong.

@@ -210,6 +210,34 @@ TEST_F(SamplePlugin, BadCommandsGetAnErrorReply) {
     }
 }
 
+// A page may send a command with a great many members, well within the size limit. Looking
+// each name up among all the earlier ones turns such a command into hours of work for one
+// connection; it must be answered like any other.
+TEST_F(SamplePlugin, CommandsWithManyMembersAreAnswered) {
+    constexpr int kMembers = 200000;
+    std::string paramsArray = "[", paramsObject = "{", topLevel = "{";
+    for (int i = 0; i < kMembers; ++i) {
+        const std::string name = "\"p" + std::to_string(i) + "\"";
+        paramsArray += "{" + name + ":\"x\"},";
+        paramsObject += name + ":\"x\",";
+        topLevel += name + ":1,";
+    }
+    struct TCase {
+        const char* what;
+        std::string command;
+    } cases[] = {
+        {"params as an array", R"({"Method":"Hash","Params":)" + paramsArray + R"({"Data":"abc"},{"Data":"z"}]})"},
+        {"params as an object", R"({"Method":"Hash","Params":)" + paramsObject + R"("Data":"abc"}})"},
+        {"many other members", topLevel + R"("Method":"Hash","Params":[{"Data":"abc"}]})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        json reply = Reply(c.command);
+        ASSERT_TRUE(reply.is_object());
+        EXPECT_EQ(reply.value("Result", "<none>"), kAbcSha256) << reply.dump();
+    }
+}
+
 TEST_F(SamplePlugin, EmptyCommandIsOneZeroByte) {
     const char zero = '\0';
     int32_t size = 0;
