@@ -32,6 +32,48 @@ struct TComScope {
 
 }  // namespace
 
+// A command inside the plugin: it starts only while the exports stay as they are, and the
+// release of the library waits until it is out.
+class TPluginCallScope {
+public:
+    explicit TPluginCallScope(TPluginHost& H) : FHost(H) {
+        std::unique_lock<std::mutex> lk(FHost.FCallLock);
+        FHost.FCallsChanged.wait(lk, [this] { return !FHost.FBinding; });
+        ++FHost.FCallsInFlight;
+    }
+    ~TPluginCallScope() {
+        std::lock_guard<std::mutex> g(FHost.FCallLock);
+        if (--FHost.FCallsInFlight == 0) FHost.FCallsChanged.notify_all();
+    }
+    TPluginCallScope(const TPluginCallScope&) = delete;
+    TPluginCallScope& operator=(const TPluginCallScope&) = delete;
+
+private:
+    TPluginHost& FHost;
+};
+
+// Binding or releasing the exports: waits until no command is inside the plugin and keeps
+// new ones out until done.
+class TPluginBindScope {
+public:
+    explicit TPluginBindScope(TPluginHost& H) : FHost(H) {
+        std::unique_lock<std::mutex> lk(FHost.FCallLock);
+        FHost.FCallsChanged.wait(lk, [this] { return !FHost.FBinding; });
+        FHost.FBinding = true;
+        FHost.FCallsChanged.wait(lk, [this] { return FHost.FCallsInFlight == 0; });
+    }
+    ~TPluginBindScope() {
+        std::lock_guard<std::mutex> g(FHost.FCallLock);
+        FHost.FBinding = false;
+        FHost.FCallsChanged.notify_all();
+    }
+    TPluginBindScope(const TPluginBindScope&) = delete;
+    TPluginBindScope& operator=(const TPluginBindScope&) = delete;
+
+private:
+    TPluginHost& FHost;
+};
+
 TPluginHost::TPluginHost() : TPluginHost(TKXPluginLogerBase::GetIniFileName()) {}
 
 TPluginHost::TPluginHost(const std::string& SettingsIniFile)
@@ -64,7 +106,11 @@ void TPluginHost::RouteLibraryReports() {
 
 bool TPluginHost::LoadPlugin() {
     RouteLibraryReports();
-    bool result = LoadDynLibrary(PluginLibraryName, FPoints, PluginProcNames());
+    bool result;
+    {
+        TPluginBindScope binding(*this);
+        result = LoadDynLibrary(PluginLibraryName, FPoints, PluginProcNames());
+    }
     if (result) {
         HostLog(this, "Library version: " + PluginVersion());
         try {
@@ -79,8 +125,14 @@ bool TPluginHost::LoadPlugin() {
 }
 
 bool TPluginHost::UnloadPlugin() {
-    if (FWS_Shutdown) FWS_Shutdown();
-    bool result = UnloadDynLibrary(PluginLibraryName);
+    bool result;
+    {
+        // Connection threads may still be inside a command: the library must not go from
+        // under them.
+        TPluginBindScope releasing(*this);
+        if (FWS_Shutdown) FWS_Shutdown();
+        result = UnloadDynLibrary(PluginLibraryName);
+    }
     TKXLibManager* manager = LibManager();
     manager->SetOnError(nullptr);
     manager->SetOnLog(nullptr);
@@ -111,6 +163,7 @@ bool TPluginHost::ProcessCommand(const std::string& Command, std::string& Reply)
         HostLog(this, "Processing command...");
         TComScope com;
         try {
+            TPluginCallScope call(*this);
             TWS_ExecuteExProc execute = FWS_ExecuteEx;
             if (!execute) {
                 HostLog(this, "No executor! Library not loaded?", lkError);

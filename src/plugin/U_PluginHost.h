@@ -4,8 +4,10 @@
 // returns its reply, and records when a listener last saw a connection.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/DateTime.h"
@@ -70,6 +72,8 @@ public:
     TWS_ShutdownProc WS_Shutdown() const { return FWS_Shutdown; }
 
 private:
+    friend class TPluginCallScope;
+    friend class TPluginBindScope;
     void RouteLibraryReports();
 
     std::unique_ptr<THostSettings> FSettings;
@@ -80,6 +84,12 @@ private:
     TWS_ShutdownProc FWS_Shutdown = nullptr;
     // The addresses of the four variables above, in export order.
     const TProcPoints FPoints;
+    // Commands inside the plugin, and whether the exports are being bound or released: a
+    // release waits for the commands in flight, and no command starts meanwhile.
+    std::mutex FCallLock;
+    std::condition_variable FCallsChanged;
+    int FCallsInFlight = 0;
+    bool FBinding = false;
 };
 
 // The one plugin host, created and freed by the main window; none outside that span, so
