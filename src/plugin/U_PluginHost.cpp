@@ -33,22 +33,32 @@ struct TComScope {
 }  // namespace
 
 // A command inside the plugin: it starts only while the exports stay as they are, and the
-// release of the library waits until it is out.
+// release of the library waits until it is out. Commands pass on atomics alone; the lock
+// is taken only while a binding or release is going on.
 class TPluginCallScope {
 public:
     explicit TPluginCallScope(TPluginHost& H) : FHost(H) {
-        std::unique_lock<std::mutex> lk(FHost.FCallLock);
-        FHost.FCallsChanged.wait(lk, [this] { return !FHost.FBinding; });
-        ++FHost.FCallsInFlight;
+        for (;;) {
+            // Announce first, then look: a binder sets its flag first, then counts, so
+            // one of the two always sees the other.
+            FHost.FCallsInFlight.fetch_add(1);
+            if (!FHost.FBinding.load()) return;
+            Leave();
+            std::unique_lock<std::mutex> lk(FHost.FCallLock);
+            FHost.FCallsChanged.wait(lk, [this] { return !FHost.FBinding.load(); });
+        }
     }
-    ~TPluginCallScope() {
-        std::lock_guard<std::mutex> g(FHost.FCallLock);
-        if (--FHost.FCallsInFlight == 0) FHost.FCallsChanged.notify_all();
-    }
+    ~TPluginCallScope() { Leave(); }
     TPluginCallScope(const TPluginCallScope&) = delete;
     TPluginCallScope& operator=(const TPluginCallScope&) = delete;
 
 private:
+    void Leave() {
+        if (FHost.FCallsInFlight.fetch_sub(1) == 1 && FHost.FBinding.load()) {
+            std::lock_guard<std::mutex> g(FHost.FCallLock);
+            FHost.FCallsChanged.notify_all();
+        }
+    }
     TPluginHost& FHost;
 };
 
@@ -58,13 +68,13 @@ class TPluginBindScope {
 public:
     explicit TPluginBindScope(TPluginHost& H) : FHost(H) {
         std::unique_lock<std::mutex> lk(FHost.FCallLock);
-        FHost.FCallsChanged.wait(lk, [this] { return !FHost.FBinding; });
-        FHost.FBinding = true;
-        FHost.FCallsChanged.wait(lk, [this] { return FHost.FCallsInFlight == 0; });
+        FHost.FCallsChanged.wait(lk, [this] { return !FHost.FBinding.load(); });
+        FHost.FBinding.store(true);
+        FHost.FCallsChanged.wait(lk, [this] { return FHost.FCallsInFlight.load() == 0; });
     }
     ~TPluginBindScope() {
         std::lock_guard<std::mutex> g(FHost.FCallLock);
-        FHost.FBinding = false;
+        FHost.FBinding.store(false);
         FHost.FCallsChanged.notify_all();
     }
     TPluginBindScope(const TPluginBindScope&) = delete;

@@ -88,8 +88,8 @@ private:
     // release waits for the commands in flight, and no command starts meanwhile.
     std::mutex FCallLock;
     std::condition_variable FCallsChanged;
-    int FCallsInFlight = 0;
-    bool FBinding = false;
+    std::atomic<int> FCallsInFlight{0};
+    std::atomic<bool> FBinding{false};
 };
 
 // The one plugin host, created and freed by the main window; none outside that span, so
