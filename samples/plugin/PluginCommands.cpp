@@ -1,5 +1,6 @@
 #include "PluginCommands.h"
 
+#include <algorithm>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/utsname.h>
@@ -281,11 +282,34 @@ std::string Sha256Hex(std::string_view bytes) {
     return HexEncode(reinterpret_cast<const unsigned char*>(digest.data()), digest.size());
 }
 
+// Deepest nesting of arrays and objects, outside strings. Checked before parsing: a command
+// of nothing but brackets would otherwise cost seconds and hundreds of megabytes to refuse.
+static size_t NestingDepth(std::string_view text) {
+    size_t depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
 std::string ExecuteCommand(std::string_view command) {
     TEcho echo;
     try {
         if (command.size() > kMaxCommandSize)
             Fail("CommandTooLarge", "the command is longer than " + std::to_string(kMaxCommandSize) + " bytes");
+        if (NestingDepth(command) > kMaxNesting)
+            Fail("BadCommand", "the command is nested deeper than " + std::to_string(kMaxNesting) + " levels");
         TCommandJson parsed = TCommandJson::parse(command.begin(), command.end(), nullptr, /*allow_exceptions=*/false);
         if (parsed.is_discarded()) Fail("BadCommand", "the command is not valid JSON");
         if (!parsed.is_object()) Fail("BadCommand", "the command must be a JSON object");

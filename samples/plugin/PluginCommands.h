@@ -8,6 +8,7 @@
 namespace kexo_sample {
 
 inline constexpr size_t kMaxCommandSize = 16u * 1024u * 1024u;  // bytes of command JSON
+inline constexpr size_t kMaxNesting = 64;                        // levels of arrays and objects
 inline constexpr int kMaxRandomCount = 1024;                     // bytes per Random call
 
 // The version this plugin reports; the build passes the one in the file's version record.

@@ -198,6 +198,8 @@ TEST_F(SamplePlugin, BadCommandsGetAnErrorReply) {
         {"random negative", Command("Random", {{{"Count", -5}}}), "BadParams"},
         {"random not a number", Command("Random", {{{"Count", "12abc"}}}), "BadParams"},
         {"random huge", Command("Random", {{{"Count", "99999999999999999999"}}}), "BadParams"},
+        {"nested too deeply", R"({"Method":"GetVersion","Params":)" + std::string(100000, '[') + "]}",
+         "BadCommand"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -208,6 +210,13 @@ TEST_F(SamplePlugin, BadCommandsGetAnErrorReply) {
         EXPECT_EQ(reply["Error"].value("Code", ""), c.code) << reply.dump();
         EXPECT_FALSE(reply["Error"].value("Message", "").empty());
     }
+}
+
+// Brackets inside strings are data, not nesting.
+TEST_F(SamplePlugin, BracketsInsideStringsDoNotCountAsNesting) {
+    std::string data = "\"" + std::string(1000, '[') + "\\\"{";
+    json reply = Reply(Command("Hash", {{{"Data", data}}}));
+    EXPECT_TRUE(reply.contains("Result")) << reply.dump();
 }
 
 // A page may send a command with a great many members, well within the size limit. Looking
