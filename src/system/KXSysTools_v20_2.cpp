@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <vector>
@@ -429,7 +430,15 @@ TDateTime FileDate(std::string_view fileName) {
 
 bool IsFileEmpty(std::string_view fileName) {
     if (!FileExists(fileName)) return true;
-    TFileStream stream(fileName, TFileStream::Mode::OpenRead);
+    std::unique_ptr<TFileStream> opened;
+    try {
+        opened = std::make_unique<TFileStream>(fileName, TFileStream::Mode::OpenRead);
+    } catch (const EFileError& e) {
+        // Gone between the look and the open: as empty as a file that never was.
+        if (e.ErrorCode() == ENOENT) return true;
+        throw;
+    }
+    TFileStream& stream = *opened;
     unsigned char head[4];
     size_t got = 0;
     while (got < sizeof head) {
