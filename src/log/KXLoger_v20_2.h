@@ -23,7 +23,6 @@
 // Line end of every log text.
 inline constexpr const char* LineEnd = "\r\n";
 // The UTF-8 byte order mark that starts every new log file.
-inline constexpr std::string_view UTF8BOM{"\xEF\xBB\xBF", 3};
 
 class EKXLoger : public Exception {
 public:

@@ -128,10 +128,14 @@ std::string TKXPluginLogerBase::GetObjectText(const TObject* Obj) {
     return Obj->ClassName() + "(0x" + IntToHex(reinterpret_cast<uintptr_t>(Obj), 4) + ")";
 }
 
-std::string TKXPluginLogerBase::GetObjectParam(const TObject* Obj) {
-    if (!Obj) return {};
-    return "Object=\"" + GetObjectText(Obj) + "\"";
+namespace {
+// The ObjectInfo value for an object text ("" without an object).
+std::string ObjectParamOf(const std::string& objectText) {
+    return objectText.empty() ? std::string() : "Object=\"" + objectText + "\"";
 }
+}  // namespace
+
+std::string TKXPluginLogerBase::GetObjectParam(const TObject* Obj) { return ObjectParamOf(GetObjectText(Obj)); }
 
 std::string TKXPluginLogerBase::FormatArgValue(const TVarRec& V) {
     switch (V.VType()) {
@@ -225,7 +229,7 @@ TKXPluginLogerBase::TRecord TKXPluginLogerBase::BuildRecord(const TObject* Sende
     if (!objectText.empty()) head += TICTracer::FormatPart(TraceID, objectText);
     head += TICTracer::FormatPart(ThreadID, ThreadIDText());
     head += TICTracer::FormatPart(DataID, typeText);
-    head += TICTracer::FormatPart(ObjectInfo, GetObjectParam(Sender));
+    head += TICTracer::FormatPart(ObjectInfo, ObjectParamOf(objectText));
     if (!body.empty()) head += std::to_string(body.size());
     head += LineEnd;
     return r;

@@ -5,11 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <mutex>
 
+#include "platform/Files.h"
 #include "platform/Object.h"
 #include "platform/ProgramInfo.h"
 
@@ -46,17 +45,6 @@ void TakeLoaderError(const char* fallback) {
     SetLastError(0, text ? text : fallback);
 }
 
-std::string ToSlashes(std::string_view name) {
-    std::string result(name);
-    std::replace(result.begin(), result.end(), '\\', '/');
-    return result;
-}
-
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // The system error behind a failed open of a file named with its folder: dlopen keeps
 // errno to itself, so ask the file system whether the file is there and readable. 0 when
 // it is (the file itself is what the loader refused) or when the loader searched.
@@ -83,17 +71,13 @@ TDynLibHandle OpenExactly(const std::string& name) {
 
 std::string AbsolutePath(const char* name) {
     if (!name || !*name) return ProgramFileName();  // the program's own link map has no name
-    std::error_code ec;
-    std::filesystem::path p(name);
-    if (p.is_absolute()) return p.lexically_normal().string();
-    auto abs = std::filesystem::absolute(p, ec);
-    return ec ? std::string(name) : abs.lexically_normal().string();
+    return ExpandFileName(name);
 }
 
 }  // namespace
 
 std::string DynLibProgramFolderCandidate(std::string_view fileName) {
-    std::string name = ToSlashes(fileName);
+    std::string name = NormalizePath(fileName);
     if (name.empty() || name.find('/') != std::string::npos) return {};
     std::string program;
     try {
@@ -101,13 +85,12 @@ std::string DynLibProgramFolderCandidate(std::string_view fileName) {
     } catch (const std::exception&) {
         return {};
     }
-    auto slash = program.rfind('/');
-    if (slash == std::string::npos) return {};
-    return program.substr(0, slash + 1) + name;
+    std::string folder = ExtractFilePath(program);
+    return folder.empty() ? std::string() : folder + name;
 }
 
 TDynLibHandle DynLibOpen(std::string_view name) {
-    std::string path = ToSlashes(name);
+    std::string path = NormalizePath(name);
     if (path.empty()) {
         SetLastError(EINVAL, "empty library name");
         return nullptr;
@@ -116,7 +99,7 @@ TDynLibHandle DynLibOpen(std::string_view name) {
     // dlopen's own search never looks beside the program, but a bare name is expected to
     // find the copy that was installed with it first.
     std::string beside = DynLibProgramFolderCandidate(path);
-    if (!beside.empty() && IsRegularFile(beside)) return OpenExactly(beside);
+    if (!beside.empty() && FileExists(beside)) return OpenExactly(beside);
     return OpenExactly(path);
 }
 

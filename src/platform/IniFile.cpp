@@ -34,7 +34,7 @@ void TMemIniFile::Load() {
         return;  // unreadable: as if empty
     }
     // A UTF-8 byte order mark is not part of the first line.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    if (std::string_view(text).substr(0, UTF8BOM.size()) == UTF8BOM) text.erase(0, UTF8BOM.size());
     Section* current = nullptr;
     for (const std::string& raw : SplitLines(text)) {
         std::string line = Trim(raw);

@@ -10,6 +10,8 @@
 #include "platform/Object.h"
 
 inline constexpr const char* CRLF = "\r\n";
+// The UTF-8 byte order mark.
+inline constexpr std::string_view UTF8BOM{"\xEF\xBB\xBF", 3};
 
 std::string UpperCase(std::string_view s);  // A-Z only
 std::string LowerCase(std::string_view s);  // a-z only

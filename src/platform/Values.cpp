@@ -12,71 +12,43 @@ TCurrency TCurrency::FromDouble(double v) {
     return TCurrency{static_cast<int64_t>(scaled)};
 }
 
-TVariant TVariant::Null() {
+TVariant TVariant::Other(TVarType type) {
     TVariant v;
-    v.FType = varNull;
+    v.FType = type;
     return v;
 }
 
+TVariant TVariant::Null() { return Other(varNull); }
+
 TVariant TVariant::Integer(TVarType type, int64_t value) {
-    TVariant v;
-    v.FType = type;
+    TVariant v = Other(type);
     v.FInt = value;
     return v;
 }
 
-TVariant TVariant::UInt64(uint64_t value) {
-    TVariant v;
-    v.FType = varUInt64;
-    v.FInt = static_cast<int64_t>(value);
-    return v;
-}
+TVariant TVariant::UInt64(uint64_t value) { return Integer(varUInt64, static_cast<int64_t>(value)); }
+
+TVariant TVariant::Currency(TCurrency value) { return Integer(varCurrency, value.scaled); }
+
+TVariant TVariant::Boolean(bool value) { return Integer(varBoolean, value ? 1 : 0); }
 
 TVariant TVariant::Float(TVarType type, double value) {
-    TVariant v;
-    v.FType = type;
+    TVariant v = Other(type);
     v.FFloat = value;
     return v;
 }
 
-TVariant TVariant::Currency(TCurrency value) {
-    TVariant v;
-    v.FType = varCurrency;
-    v.FInt = value.scaled;
-    return v;
-}
-
-TVariant TVariant::Date(double dateTime) {
-    TVariant v;
-    v.FType = varDate;
-    v.FFloat = dateTime;
-    return v;
-}
+TVariant TVariant::Date(double dateTime) { return Float(varDate, dateTime); }
 
 TVariant TVariant::String(TVarType type, std::string value) {
-    TVariant v;
-    v.FType = type;
+    TVariant v = Other(type);
     v.FText = std::move(value);
     return v;
 }
 
-TVariant TVariant::Boolean(bool value) {
-    TVariant v;
-    v.FType = varBoolean;
-    v.FInt = value ? 1 : 0;
-    return v;
-}
-
 TVariant TVariant::Dispatch(void* value) {
-    TVariant v;
-    v.FType = varDispatch;
+    TVariant v = Other(varDispatch);
     v.FPointer = value;
-    return v;
-}
-
-TVariant TVariant::Other(TVarType type) {
-    TVariant v;
-    v.FType = type;
     return v;
 }
 
@@ -96,9 +68,8 @@ TVarRec TVarRec::Class(const std::type_info& type) {
 }
 
 TVarRec TVarRec::Interface(const void* p) {
-    TVarRec r;
+    TVarRec r = Pointer(p);
     r.FKind = vtInterface;
-    r.FPointer = p;
     return r;
 }
 
@@ -109,9 +80,4 @@ TVarRec TVarRec::Text(Kind kind, std::string v) {
     return r;
 }
 
-TVarRec TVarRec::WideChar(std::string utf8Char) {
-    TVarRec r;
-    r.FKind = vtWideChar;
-    r.FText = std::move(utf8Char);
-    return r;
-}
+TVarRec TVarRec::WideChar(std::string utf8Char) { return Text(vtWideChar, std::move(utf8Char)); }

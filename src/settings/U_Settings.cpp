@@ -82,15 +82,16 @@ void TDomainList::UpdateOrigins() {
     Publish(BuildOrigins());
 }
 
+bool TDomainList::Contains(const TOriginSet& origins, const std::string& value) {
+    const std::string host = NormalizeDomain(value, false);
+    for (const auto& o : origins)
+        if (SameText(o, host)) return true;
+    return false;
+}
+
 bool TDomainList::MatchesOrigins(const std::string& AOrigin, const std::string& AReferer) const {
     auto origins = Snapshot();
-    auto trusted = [&](const std::string& value) {
-        if (value.empty()) return true;
-        std::string host = NormalizeDomain(value, false);
-        for (const auto& o : *origins)
-            if (SameText(o, host)) return true;
-        return false;
-    };
+    auto trusted = [&](const std::string& value) { return value.empty() || Contains(*origins, value); };
     return trusted(AOrigin) && trusted(AReferer);
 }
 
@@ -101,10 +102,7 @@ bool TDomainList::CheckDomain(const std::string& AOrigin, const std::string& ARe
 std::string TDomainList::AllowOriginValue(const std::string& AOrigin) const {
     auto origins = Snapshot();
     if (AOrigin.empty() || origins->empty()) return "*";
-    std::string host = NormalizeDomain(AOrigin, false);
-    for (const auto& o : *origins)
-        if (SameText(o, host)) return AOrigin;
-    return "null";
+    return Contains(*origins, AOrigin) ? AOrigin : "null";
 }
 
 std::string TDomainList::DelimitedText() const {

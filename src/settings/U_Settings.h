@@ -65,6 +65,8 @@ private:
     std::shared_ptr<const TOriginSet> Snapshot() const;
     void Publish(std::shared_ptr<const TOriginSet> origins);
     std::shared_ptr<const TOriginSet> BuildOrigins() const;  // under FListLock
+    // Whether the host name of an origin or referer value is in the set.
+    static bool Contains(const TOriginSet& origins, const std::string& value);
 
     mutable TCriticalSection FListLock;
     mutable std::mutex FOriginsLock;  // held only to copy or swap the pointer

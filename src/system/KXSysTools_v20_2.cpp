@@ -447,7 +447,7 @@ bool IsFileEmpty(std::string_view fileName) {
         got += n;
     }
     if (got == 0) return true;
-    return got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+    return got == UTF8BOM.size() && std::memcmp(head, UTF8BOM.data(), UTF8BOM.size()) == 0;
 }
 
 std::string ReadFileText(std::string_view fileName) {

@@ -17,6 +17,40 @@ struct TLogFileParts {
     std::vector<std::string> Bodies;   // the counted body of each record ("" when none)
 };
 
+// Reads whole entry records from `pos` to the end of `bytes`, each with its counted body.
+// False, with the reason in `error`, at the first thing that does not fit the layout; the
+// records before it are kept.
+inline bool ParseLogRecords(const std::string& bytes, size_t pos, std::vector<std::string>& records,
+                            std::vector<std::string>& bodies, std::string& error) {
+    auto fail = [&](std::string why, size_t at) {
+        error = why + " at byte " + std::to_string(at);
+        return false;
+    };
+    while (pos < bytes.size()) {
+        size_t start = pos;
+        size_t eol = bytes.find("\r\n", pos);
+        if (eol == std::string::npos) return fail("unterminated head line", pos);
+        std::string head = bytes.substr(pos, eol - pos);
+        if (head.size() < 25 || head[0] != '[' || head[24] != ']') return fail("head without time stamp", pos);
+        size_t lastBracket = head.rfind(']');
+        std::string digits = head.substr(lastBracket + 1);
+        if (digits.find_first_not_of("0123456789") != std::string::npos) return fail("bad size", pos);
+        pos = eol + 2;
+        std::string body;
+        if (!digits.empty()) {
+            size_t size = std::stoul(digits);
+            if (pos + size + 2 > bytes.size()) return fail("short body", pos);
+            body = bytes.substr(pos, size);
+            pos += size;
+            if (bytes.compare(pos, 2, "\r\n") != 0) return fail("no empty line after body", pos);
+            pos += 2;
+        }
+        records.push_back(bytes.substr(start, pos - start));
+        bodies.push_back(body);
+    }
+    return true;
+}
+
 // parseRecords false: stop after the header record (entries of a free form).
 inline TLogFileParts ParseLogFile(const std::string& bytes, bool parseRecords = true) {
     TLogFileParts out;
@@ -43,28 +77,7 @@ inline TLogFileParts ParseLogFile(const std::string& bytes, bool parseRecords = 
         return out;
     }
 
-    while (pos < bytes.size()) {
-        size_t start = pos;
-        eol = bytes.find("\r\n", pos);
-        if (eol == std::string::npos) return fail("unterminated head line", pos);
-        std::string head = bytes.substr(pos, eol - pos);
-        if (head.size() < 25 || head[0] != '[' || head[24] != ']') return fail("head without time stamp", pos);
-        size_t lastBracket = head.rfind(']');
-        std::string digits = head.substr(lastBracket + 1);
-        if (digits.find_first_not_of("0123456789") != std::string::npos) return fail("bad size", pos);
-        pos = eol + 2;
-        std::string body;
-        if (!digits.empty()) {
-            size_t size = std::stoul(digits);
-            if (pos + size + 2 > bytes.size()) return fail("short body", pos);
-            body = bytes.substr(pos, size);
-            pos += size;
-            if (bytes.compare(pos, 2, "\r\n") != 0) return fail("no empty line after body", pos);
-            pos += 2;
-        }
-        out.Records.push_back(bytes.substr(start, pos - start));
-        out.Bodies.push_back(body);
-    }
+    if (!ParseLogRecords(bytes, pos, out.Records, out.Bodies, out.Error)) return out;
     out.Valid = true;
     return out;
 }

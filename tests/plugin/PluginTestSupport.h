@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "log/LogRecords.h"
 #include "log/U_LogFile.h"
 #include "platform/Files.h"
 #include "support/TempDir.h"
@@ -60,23 +61,13 @@ public:
     }
 
     std::vector<TLogEntry> Entries() const {
-        std::string text = ReadWholeFile(File()).substr(static_cast<size_t>(FStart));
+        std::string text = ReadWholeFile(File());
+        std::vector<std::string> records, bodies;
+        std::string error;
+        ParseLogRecords(text, static_cast<size_t>(FStart), records, bodies, error);
         std::vector<TLogEntry> out;
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t eol = text.find("\r\n", pos);
-            if (eol == std::string::npos) break;
-            TLogEntry e;
-            e.Head = text.substr(pos, eol - pos);
-            pos = eol + 2;
-            std::string digits = e.Head.substr(e.Head.rfind(']') + 1);
-            if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
-                size_t size = std::stoul(digits);
-                e.Body = text.substr(pos, size);
-                pos += size + 2;
-            }
-            out.push_back(std::move(e));
-        }
+        for (size_t i = 0; i < records.size(); ++i)
+            out.push_back(TLogEntry{records[i].substr(0, records[i].find("\r\n")), bodies[i]});
         return out;
     }
 

@@ -188,7 +188,7 @@ TEST_P(DomainListConcurrency, SameNewDomainIsAskedOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, DomainListConcurrency, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Yes" : "No"; });
+                         [](const auto& p) { return p.param ? "Yes" : "No"; });
 
 TEST(DomainListReplaceConcurrency, ReadersNeverSeeATornList) {
     TDomainListPlus list;
