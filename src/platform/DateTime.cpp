@@ -112,9 +112,9 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
         while (len) out += digits[--len];
     };
     // "m" gives the value without a leading zero, "mm" with one; a longer run is "mm" again.
-    auto twoDigitField = [&](char token, int value) {
+    auto twoDigitField = [&](char token, int field) {
         size_t n = run(token);
-        num(value, n == 1 ? 1 : 2);
+        num(field, n == 1 ? 1 : 2);
         return n > 2 ? size_t(2) : n;
     };
     while (i < pattern.size()) {
